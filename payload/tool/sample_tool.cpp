@@ -1,0 +1,2 @@
+// Placeholder: the sample tool replaces this.
+int main() { return 0; }
