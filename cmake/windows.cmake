@@ -81,3 +81,4 @@ target_include_directories(Solvarine_Setup PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CM
 add_dependencies(Solvarine_Setup staged_payload)
 
 add_subdirectory(tests/windows)
+add_subdirectory(tests/e2e)
