@@ -71,7 +71,7 @@ int RunInstallSteps(Operations& ops, const Payload& payload) {
   InstallReport report;
   const PathText install(kInstallFolder);
 
-  EnsureFolder(ops, install, report);                           // steps 1, 2
+  EnsureFolder(ops, install, report);                          // steps 1, 2
   EnsureFolder(ops, JoinPath(install, u"\\archive"), report);  // steps 3, 4
   ops.RemoveFile(JoinPath(install, u"\\Checklist_Cinema4D.txt").c_str());
   ops.RemoveFile(JoinPath(install, u"\\Checklist_Maya.txt").c_str());
@@ -88,8 +88,7 @@ int RunInstallSteps(Operations& ops, const Payload& payload) {
   WriteItem(ops, JoinPath(install, u"\\Solvarine_PC.pdf"), payload.UserGuide, report);
   WriteItem(ops, JoinPath(install, u"\\Checklist_Lightwave.txt"), payload.LightwaveChecklist,
             report);
-  WriteItem(ops, JoinPath(install, u"\\Checklist_Terragen.txt"), payload.TerragenChecklist,
-            report);
+  WriteItem(ops, JoinPath(install, u"\\Checklist_Terragen.txt"), payload.TerragenChecklist, report);
 
   int exit_code = kExitInstalled;
   if (report.complete()) {

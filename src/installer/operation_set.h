@@ -2,11 +2,12 @@
 //
 // The sequence is a template over a type that provides these members (static or not):
 //
-//   int       FolderIsListable(const WideChar* folder);   // non-zero: a listing opened, or found nothing
-//   int       MakeFolder(const WideChar* path);           // non-zero: that one level was created
-//   int       RemoveFile(const WideChar* path);           // non-zero: the file was deleted
+//   int       FolderIsListable(const WideChar* folder);   // non-zero: a listing opened, or found
+//   nothing int       MakeFolder(const WideChar* path);           // non-zero: that one level was
+//   created int       RemoveFile(const WideChar* path);           // non-zero: the file was deleted
 //   int       WritePayloadItem(const WideChar* path, PayloadItem item);
-//                                                         // non-zero: every byte written, file closed
+//                                                         // non-zero: every byte written, file
+//                                                         closed
 //   PathText  SpecialFolderPath(int csidl);               // trimmed path, empty when none
 //   int       ShowNotice(const WideChar* caption, const WideChar* text, unsigned style);
 //   int       LaunchProgram(const WideChar* program, const WideChar* parameter,
@@ -24,8 +25,8 @@
 
 // Shell folder ids and box styles the sequence passes through, with their Windows values; the
 // core does not include windows.h so that it builds and is tested anywhere.
-constexpr int kCsidlDesktop = 0x0000;  // CSIDL_DESKTOP
-constexpr int kCsidlWindows = 0x0024;  // CSIDL_WINDOWS
+constexpr int kCsidlDesktop = 0x0000;             // CSIDL_DESKTOP
+constexpr int kCsidlWindows = 0x0024;             // CSIDL_WINDOWS
 constexpr unsigned kStyleOk = 0x00000000;         // MB_OK
 constexpr unsigned kStyleIconError = 0x00000010;  // MB_ICONERROR
 

@@ -1,7 +1,7 @@
 // The image's entry point: start-up calls, the install steps, exit.
-#include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include "../system/windows_operations.h"
 #include "install_sequence.h"

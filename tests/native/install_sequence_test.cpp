@@ -1,13 +1,13 @@
 // The install steps against a recording fake of the operation set: every scenario a machine can be
 // in, with the exact calls, arguments, notice and exit code that it must produce.
+#include "installer/install_sequence.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include "installer/install_sequence.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ class RecordingOperations {
   }
   int LaunchProgram(const WideChar* program, const WideChar* parameter,
                     const WideChar* workingFolder) {
-    calls.push_back("LaunchProgram(\"" + Narrow(program) + "\", \"" + Narrow(parameter) +
-                    "\", \"" + Narrow(workingFolder) + "\")");
+    calls.push_back("LaunchProgram(\"" + Narrow(program) + "\", \"" + Narrow(parameter) + "\", \"" +
+                    Narrow(workingFolder) + "\")");
     return 1;
   }
   int EnterFolder(const WideChar* path) {
@@ -137,7 +137,8 @@ const std::string kDesktopWrite =
     Write("C:\\users\\artist\\Desktop\\Solvarine.lnk", "DesktopShortcut");
 
 const std::vector<std::string> kLaunches = {
-    "SpecialFolderPath(0x24)", "LaunchProgram(\"C:\\windows\\explorer.exe\", \"C:\\Solvarine\", \"\")",
+    "SpecialFolderPath(0x24)",
+    "LaunchProgram(\"C:\\windows\\explorer.exe\", \"C:\\Solvarine\", \"\")",
     "EnterFolder(C:\\Solvarine)",
     "LaunchProgram(\"C:\\Solvarine\\Solvarine.exe\", \"C:\\Solvarine\", \"\")"};
 
@@ -176,18 +177,19 @@ const Scenario kScenarios[] = {
              {"ReleaseListing()"}}),
      kExitInstalled},
     {"second run: both folders listable, no folder made",
-     [](RecordingOperations& m) { m.folders.insert({"C:\\Solvarine", "C:\\Solvarine\\archive"}); },
-     Concat({{"FolderIsListable(C:\\Solvarine) = 1",
-              "FolderIsListable(C:\\Solvarine\\archive) = 1"},
-             RemovalsAndWrites(kDesktopWrite),
-             {kInstalledNotice},
-             kLaunches,
-             {"ReleaseListing()"}}),
+     [](RecordingOperations& m) {
+       m.folders.insert({"C:\\Solvarine", "C:\\Solvarine\\archive"});
+     },
+     Concat(
+         {{"FolderIsListable(C:\\Solvarine) = 1", "FolderIsListable(C:\\Solvarine\\archive) = 1"},
+          RemovalsAndWrites(kDesktopWrite),
+          {kInstalledNotice},
+          kLaunches,
+          {"ReleaseListing()"}}),
      kExitInstalled},
     {"install folder present, archive missing: only the archive made",
      [](RecordingOperations& m) { m.folders.insert("C:\\Solvarine"); },
-     Concat({{"FolderIsListable(C:\\Solvarine) = 1",
-              "FolderIsListable(C:\\Solvarine\\archive) = 0",
+     Concat({{"FolderIsListable(C:\\Solvarine) = 1", "FolderIsListable(C:\\Solvarine\\archive) = 0",
               "MakeFolder(C:\\Solvarine\\archive) = 1"},
              RemovalsAndWrites(kDesktopWrite),
              {kInstalledNotice},
@@ -256,10 +258,12 @@ TEST(InstallSequence, EveryScenarioMakesExactlyItsCalls) {
 // Each write failing alone: the notice names that one path, nothing is started, exit code 1,
 // and every other item is still written.
 TEST(InstallSequence, EachFailedWriteIsNamedAndStopsTheLaunches) {
-  const char* const targets[] = {
-      "C:\\Solvarine\\Solvarine.exe",          "C:\\Solvarine\\7za.exe",
-      "C:\\users\\artist\\Desktop\\Solvarine.lnk", "C:\\Solvarine\\Solvarine_PC.pdf",
-      "C:\\Solvarine\\Checklist_Lightwave.txt", "C:\\Solvarine\\Checklist_Terragen.txt"};
+  const char* const targets[] = {"C:\\Solvarine\\Solvarine.exe",
+                                 "C:\\Solvarine\\7za.exe",
+                                 "C:\\users\\artist\\Desktop\\Solvarine.lnk",
+                                 "C:\\Solvarine\\Solvarine_PC.pdf",
+                                 "C:\\Solvarine\\Checklist_Lightwave.txt",
+                                 "C:\\Solvarine\\Checklist_Terragen.txt"};
   for (const char* target : targets) {
     SCOPED_TRACE(target);
     RecordingOperations machine;
