@@ -71,7 +71,8 @@ target_compile_options(Solvarine_Setup PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:${SOLVARINE_WARNINGS} ${SOLVARINE_FREESTANDING_COMPILE}>
     $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${stage_dir}>)
 target_include_directories(Solvarine_Setup PRIVATE src)
-target_link_options(Solvarine_Setup PRIVATE ${SOLVARINE_FREESTANDING_LINK} -Wl,-e,RunInstall)
+target_link_options(Solvarine_Setup PRIVATE ${SOLVARINE_FREESTANDING_LINK} -Wl,-e,RunInstall
+    -Wl,-Map=${CMAKE_BINARY_DIR}/Solvarine_Setup.map)
 target_link_libraries(Solvarine_Setup PRIVATE kernel32 user32 shell32 ole32 comctl32)
 set_source_files_properties(src/installer/payload.S PROPERTIES OBJECT_DEPENDS "${staged}")
 set_source_files_properties(resources/installer.rc PROPERTIES
@@ -82,3 +83,4 @@ add_dependencies(Solvarine_Setup staged_payload)
 
 add_subdirectory(tests/windows)
 add_subdirectory(tests/e2e)
+add_subdirectory(tests/image)

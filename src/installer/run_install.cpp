@@ -1,7 +1,9 @@
 // The image's entry point: start-up calls, the install steps, exit.
+// windows.h first: the other two headers build on it.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "../system/windows_operations.h"
 #include "install_sequence.h"
