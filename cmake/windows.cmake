@@ -10,10 +10,12 @@ set(CMAKE_C_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
 # Flags for binaries without a C runtime: no exceptions, RTTI, unwind tables, stack protector
-# or ident strings; small code.
+# or ident strings; small code. -malign-data=abi: literal arrays aligned as the ABI needs, not
+# to 32 bytes, which only padded the strings in front of the payload.
 set(SOLVARINE_FREESTANDING_COMPILE -Os -ffreestanding -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident
-    -fno-tree-loop-distribute-patterns -fno-threadsafe-statics -ffunction-sections -fdata-sections)
+    -fno-tree-loop-distribute-patterns -fno-threadsafe-statics -ffunction-sections -fdata-sections
+    -malign-data=abi)
 # No timestamp and no build id: one commit builds the same bytes.
 set(SOLVARINE_FREESTANDING_LINK -nostdlib -nostartfiles -s -Wl,--gc-sections
     -Wl,--no-insert-timestamp -Wl,--subsystem,windows:5.2)
