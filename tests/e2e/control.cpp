@@ -3,6 +3,7 @@
 //   e2e_control dll-open          the installer's start-up calls and a message box like its
 //                                 notice, the DLL search not restricted
 //   e2e_control dll-restricted    the same after SetDefaultDllDirectories(SYSTEM32), as the image
+//   e2e_control dll-preloaded     restricted, and msimg32.dll loaded from System32 before the box
 //   e2e_control launch-bare       starts "explorer.exe" and "Solvarine.exe" by their bare names
 #include <windows.h>
 // The headers below need the types of windows.h.
@@ -83,6 +84,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
     NoticeLikeTheInstaller();
   } else if (wcscmp(command_line, L"dll-restricted") == 0) {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    StartUpCalls();
+    NoticeLikeTheInstaller();
+  } else if (wcscmp(command_line, L"dll-preloaded") == 0) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     StartUpCalls();
     NoticeLikeTheInstaller();
   } else if (wcscmp(command_line, L"launch-bare") == 0) {

@@ -13,6 +13,7 @@ prefix afterwards, also when it fails.
 
 import fcntl
 import getpass
+import signal
 import hashlib
 import json
 import os
@@ -424,10 +425,9 @@ def expect_files(c, h, names):
 def expect_all_files_at_notice(c, h):
     """For at_notice: every item is whole on disk before the box appears."""
     def check(_info):
-        before = len(c.failures)
-        expect_files(c, h, [name for name, _ in ITEMS])
-        for failure in c.failures[before:]:
-            c.failures[c.failures.index(failure)] = "while the notice is up: " + failure
+        at_notice = Checks()
+        expect_files(at_notice, h, [name for name, _ in ITEMS])
+        c.failures += ["while the notice is up: " + f for f in at_notice.failures]
     return check
 
 
@@ -495,7 +495,7 @@ def expect_failure(c, h, report, not_written):
 
 
 def folder_entries(path):
-    return sorted(p.name for p in path.iterdir())
+    return sorted(p.name for p in path.iterdir()) if path.is_dir() else "no such folder"
 
 
 def planted_old(h, name):
@@ -642,7 +642,7 @@ def planted_dll(h, c):
     shutil.copyfile(h.cfg["probe_dll"], h.unix(DOWNLOAD + "\\" + dll))
     shutil.copyfile(h.cfg["control"], h.unix(DOWNLOAD + "\\e2e_control.exe"))
     loaded = {}
-    for mode in ("dll-open", "dll-restricted"):
+    for mode in ("dll-open", "dll-restricted", "dll-preloaded"):
         h.wine([DOWNLOAD + "\\e2e_control.exe", mode], "wine.log")
         loaded[mode] = h.markers()
         h.clear_markers()
@@ -654,13 +654,18 @@ def planted_dll(h, c):
     print(f"control, search restricted as the image restricts it: "
           f"{'loads' if loaded['dll-restricted'] else 'does not load'} the planted {dll}")
 
+    # Loading the DLL from System32 before anything needs it leaves no delay load to hijack.
+    c.equal("control: restricted, msimg32.dll loaded from System32 first: planted DLL loaded",
+            [], loaded["dll-preloaded"])
+
     report = h.run_installer()
     expect_success(c, h, report)
     if h.markers() and loaded["dll-restricted"]:
         c.failures.append(
             f"the installer loads the planted {dll}, like the control that restricts its search "
             f"with SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32): this Wine does not "
-            f"apply that restriction to the delay load that its common controls make")
+            f"apply that restriction to the delay load that its common controls make; loading "
+            f"{dll} from System32 before the notice (control dll-preloaded) leaves none to make")
 
 
 def installer_arguments(h, c):
@@ -765,6 +770,8 @@ def main(argv):
     if not os.environ.get("DISPLAY"):
         print("skipped: no X display (run through scripts/test, which starts Xvfb)")
         return SKIPPED
+    # A ctest timeout ends the runner with SIGTERM: still end Wine and unmount.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("ended by SIGTERM"))
     h = Harness(config, name)
     c = Checks()
     started = time.monotonic()
