@@ -278,7 +278,8 @@ def check_calls(calls, expected):
             r.fail(f"{box.describe()} caption", repr(caption), repr(box.args[2].text))
         r.check(f"{box.describe()} style", hex(style), hex(_low(box.args[3].value)))
         if box.index < last_close:
-            r.fail(f"{box.describe()}", "after the last item is closed", f"before call #{last_close}")
+            r.fail(f"{box.describe()}", "after the last item is closed",
+                   f"before call #{last_close}")
 
     # Launches: the command lines in order, no application name, no current directory.
     launches = named("CreateProcessW")
@@ -323,8 +324,9 @@ def split_first_write(trace, tid, base, size):
         length = int(args[2], 16) & 0xFFFFFFFF
         if length < 2:
             continue
+        ret_prefix = f"{m.group(1)}:Ret  {m.group(3)}.WriteFile("
         ret_line = next((k for k in range(n + 1, len(lines))
-                         if lines[k].startswith(f"{m.group(1)}:Ret  {m.group(3)}.WriteFile(")), None)
+                         if lines[k].startswith(ret_prefix)), None)
         if ret_line is None:
             return None
         halves = []

@@ -110,7 +110,8 @@ class RelayCheckTest(unittest.TestCase):
 
     def test_doctored_runs_fail(self):
         cases = [
-            ("a write split in two", faithful(split_write=1), "WriteFile calls for 'C:\\\\Solvarine\\\\7za.exe'"),
+            ("a write split in two", faithful(split_write=1),
+             "WriteFile calls for 'C:\\\\Solvarine\\\\7za.exe'"),
             ("a write split in two, small item", faithful(split_write=2), "WriteFile calls for"),
             ("a shared open", faithful(share=1), "share: expected 0x0, actual 0x1"),
             ("the first listing closed after the second opened", faithful(late_close=True),

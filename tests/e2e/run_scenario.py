@@ -13,11 +13,11 @@ prefix afterwards, also when it fails.
 
 import fcntl
 import getpass
-import signal
 import hashlib
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -54,7 +54,6 @@ FAILURE_HEAD = ("The installation of Solvarine in C:\\Solvarine is not complete.
                 "These could not be created or written:\n")
 FAILURE_TAIL = ("\nA running Solvarine keeps its executable locked. Close Solvarine, then run the "
                 "installer again.")
-MB_ICONERROR = 0x10
 SS_ICON = 0x3
 
 
@@ -455,8 +454,9 @@ def expect_launches(c, report):
     explorer = report.get("explorer_window")
     c.true("an Explorer window opened", explorer is not None, "none")
     if explorer:
-        c.true("Explorer is the system's", explorer["image"].lower().startswith(WINDOWS.lower() + "\\")
-               and explorer["image"].lower().endswith("\\explorer.exe"), explorer["image"])
+        image = explorer["image"].lower()
+        c.true("Explorer is the system's", image.startswith(WINDOWS.lower() + "\\")
+               and image.endswith("\\explorer.exe"), explorer["image"])
         c.true("the Explorer window shows the install folder",
                explorer["title"].lower() in ("solvarine", INSTALL.lower()), repr(explorer["title"]))
         c.equal("Explorer screenshot taken", True, report.get("explorer_shot"))
