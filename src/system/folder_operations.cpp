@@ -7,14 +7,21 @@
 
 namespace {
 
-// The listing slot. Zero-initialised (nothing runs constructors in the image): null is an empty
-// slot, INVALID_HANDLE_VALUE marks a folder that listed no entry, anything else is an open
-// search handle.
-HANDLE listing_slot;
+// The listing slot: the search handle and the first entry, which is filled in and never read.
+// Zero at start (nothing runs constructors in the image): a null handle is an empty slot,
+// INVALID_HANDLE_VALUE marks a folder that listed no entry, anything else is an open search.
+// With -fdata-sections GCC would put it into .data$, where its zeros take room in the file.
+struct ListingSlot {
+  HANDLE handle;
+  WIN32_FIND_DATAW entry;
+};
+__attribute__((section(".bss"))) ListingSlot listing_slot;
 
 void EmptyListingSlot() {
-  if (listing_slot != nullptr && listing_slot != INVALID_HANDLE_VALUE) FindClose(listing_slot);
-  listing_slot = nullptr;
+  if (listing_slot.handle != nullptr && listing_slot.handle != INVALID_HANDLE_VALUE) {
+    FindClose(listing_slot.handle);
+  }
+  listing_slot.handle = nullptr;
 }
 
 }  // namespace
@@ -26,15 +33,12 @@ int WindowsOperations::FolderIsListable(const WideChar* folder) {
       static_cast<WideChar*>(HeapAlloc(heap, 0, ListingBufferLength(folder) * sizeof(WideChar)));
   if (search == nullptr) return 0;
   BuildListingPath(folder, search);
-  // The first entry is never read: it lives on the stack rather than as 592 zero bytes in the
-  // image's data.
-  WIN32_FIND_DATAW entry;
-  HANDLE found = FindFirstFileW(AsWide(search), &entry);
+  HANDLE found = FindFirstFileW(AsWide(search), &listing_slot.entry);
   int listable = 1;
   if (found != INVALID_HANDLE_VALUE) {
-    listing_slot = found;
+    listing_slot.handle = found;
   } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    listing_slot = INVALID_HANDLE_VALUE;  // the folder is there, nothing in it matches
+    listing_slot.handle = INVALID_HANDLE_VALUE;  // the folder is there, nothing in it matches
   } else {
     listable = 0;
   }
