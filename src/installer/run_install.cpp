@@ -20,6 +20,9 @@ void RestrictDllSearchToSystem() {
   auto set_directories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
   if (set_directories != nullptr) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The common controls load msimg32 on demand while the notice is drawn; Wine does not apply
+  // the default directories to that load, so take it from the system folder first.
+  LoadLibraryExW(L"msimg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace
