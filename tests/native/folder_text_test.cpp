@@ -4,24 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "printable.h"
+
 #include <memory>
 #include <string>
 
 namespace {
-
-// For failure messages: ASCII as it is, every other unit as \x{...}.
-std::string Printable(const WideChar* text) {
-  if (text == nullptr) return "(null)";
-  std::string out = "\"";
-  for (; *text != 0; ++text) {
-    if (*text >= 0x20 && *text < 0x7F) {
-      out += static_cast<char>(*text);
-    } else {
-      out += "\\x{" + std::to_string(static_cast<unsigned>(*text)) + "}";
-    }
-  }
-  return out + "\"";
-}
 
 // A heap buffer of exactly `length` units, filled with a unit that is never written, so that a
 // missing NUL shows and a unit past the end trips the address sanitizer.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "printable.h"
+
 #include <memory>
 #include <string>
 
@@ -11,20 +13,6 @@ namespace {
 
 std::u16string Text(const WideChar* text) {
   return text == nullptr ? std::u16string(u"(null)") : std::u16string(text);
-}
-
-// For failure messages: ASCII as it is, every other unit as \x{...}.
-std::string Printable(const WideChar* text) {
-  if (text == nullptr) return "(null)";
-  std::string out = "\"";
-  for (; *text != 0; ++text) {
-    if (*text >= 0x20 && *text < 0x7F) {
-      out += static_cast<char>(*text);
-    } else {
-      out += "\\x{" + std::to_string(static_cast<unsigned>(*text)) + "}";
-    }
-  }
-  return out + "\"";
 }
 
 // The launch buffer, filled with a unit that is never written, so a missing NUL shows.
