@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -306,12 +307,25 @@ TEST_F(LaunchProgramTest, ChildReceivesTheCommandLineAndTheCurrentDirectory) {
       {"program already quoted", quoted, L"x", L"", quoted + L" x", caller_},
   };
   for (const auto& c : cases) {
-    NewReport();
     const std::string call =
         std::string(c.what) + ": " + Call(c.program.c_str(), c.parameter, c.folder);
-    EXPECT_EQ(Launch(c.program.c_str(), c.parameter, c.folder), 1) << call;
     ProbeReport report;
-    if (!AwaitReport(call, &report)) continue;
+    bool reported = false;
+    // Under heavy load Wine now and then fails a process start that it makes on the next try; the
+    // shell then starts the program, rightly, but in another directory. One more try tells such a
+    // failure of Wine's from a route that is always wrong.
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+      NewReport();
+      EXPECT_EQ(Launch(c.program.c_str(), c.parameter, c.folder), 1) << call;
+      reported = AwaitReport(call, &report);
+      if (!reported || report.current_directory == c.expected_directory) break;
+      if (attempt == 1) {
+        std::printf("%s: started in %s, not %s; trying once more\n", call.c_str(),
+                    Narrow(report.current_directory).c_str(),
+                    Narrow(c.expected_directory).c_str());
+      }
+    }
+    if (!reported) continue;
     EXPECT_EQ(report.command_line, c.expected_command_line)
         << call << ": command line " << Narrow(report.command_line) << ", expected "
         << Narrow(c.expected_command_line);
